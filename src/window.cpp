@@ -1,0 +1,171 @@
+// Noksu: the main window, showing the running clock.
+
+#include "window.h"
+
+#include <wx/datetime.h>
+#include <wx/log.h>
+#include <wx/menu.h>
+#include <wx/msgdlg.h>
+#include <wx/sizer.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+#ifdef __WXGTK__
+    #include <gtk/gtk.h>
+#endif
+
+// ----------------------------------------------------------------------------
+// constants
+// ----------------------------------------------------------------------------
+
+namespace
+{
+
+const Segment segments[] = { { 0, 3 }, { 3, 6 }, { 6, 8 } };
+
+// Movable, minimisable and closable, but neither resizable nor maximisable.
+const long frameStyle = wxDEFAULT_FRAME_STYLE & ~(wxRESIZE_BORDER | wxMAXIMIZE_BOX);
+
+// GTK's single-line entry ignores text styles, while its multi-line view
+// applies the default style to the text inserted after it; there the display
+// is a view kept to one line.
+#ifdef __WXGTK__
+const long displayStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL | wxTE_DONTWRAP
+                        | wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
+#else
+const long displayStyle = wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
+#endif
+
+// The widest time text in most fonts.
+const char* const widestTime = "88:88:88";
+
+#ifdef __WXGTK__
+// A caret blinking beside the time would be noise on a clock; the time can
+// still be selected and copied.
+void hideCaret(wxTextCtrl* text)
+{
+    GtkWidget* view = gtk_bin_get_child(GTK_BIN(text->GetHandle()));
+    gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(view), FALSE);
+}
+#endif
+
+} // anonymous namespace
+
+// ----------------------------------------------------------------------------
+// the time text
+// ----------------------------------------------------------------------------
+
+wxString timeText(const wxDateTime& time)
+{
+    return time.Format("%H:%M:%S", wxDateTime::Local);
+}
+
+std::vector<Segment> changedSegments(const wxString& shown, const wxString& now)
+{
+    std::vector<Segment> changed;
+    for ( const Segment& segment : segments )
+    {
+        // Mid() stops at the end of a short text instead of reading past it.
+        const size_t length = segment.end - segment.start;
+        if ( shown.Mid(segment.start, length) != now.Mid(segment.start, length) )
+            changed.push_back(segment);
+    }
+    return changed;
+}
+
+// ----------------------------------------------------------------------------
+// event table
+// ----------------------------------------------------------------------------
+
+wxBEGIN_EVENT_TABLE(Window, wxFrame)
+    EVT_TIMER(ID_TIMER, Window::onTimer)
+    EVT_MENU(ID_INFO, Window::onInfo)
+    EVT_MENU(ID_QUIT, Window::onQuit)
+    EVT_CLOSE(Window::onClose)
+wxEND_EVENT_TABLE()
+
+// ----------------------------------------------------------------------------
+// the main window
+// ----------------------------------------------------------------------------
+
+Window::Window(const wxString& title)
+      : wxFrame(nullptr, wxID_ANY, title, wxDefaultPosition, wxDefaultSize, frameStyle),
+        display(nullptr),
+        timer(nullptr)
+{
+    wxMenu* menu = new wxMenu;
+    menu->Append(ID_FONT, "Fontti");
+    menu->Append(ID_BGCOLOR, "Tausta");
+    menu->Append(ID_INFO, "Info");
+    menu->AppendSeparator();
+    menu->Append(ID_QUIT, "Sulje");
+
+    wxMenuBar* menuBar = new wxMenuBar;
+    menuBar->Append(menu, "Toiminnot");
+    SetMenuBar(menuBar);
+
+    display = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, displayStyle);
+    display->WriteText(timeText(wxDateTime::Now()));
+#ifdef __WXGTK__
+    hideCaret(display);
+    // The view's best size is two lines tall; the clock needs exactly one.
+    display->SetMinSize(display->GetSizeFromTextSize(display->GetTextExtent(widestTime)));
+#endif
+
+    wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
+    sizer->Add(display, 1, wxEXPAND);
+    SetSizer(sizer);
+
+    timer = new wxTimer(this, ID_TIMER);
+    startTimer();
+
+    // Unlike Fit(), the sizer's fitting is done again once GTK has measured
+    // the menu bar, which it cannot do before the window is shown.
+    sizer->Fit(this);
+}
+
+Window::~Window()
+{
+    delete timer;
+}
+
+void Window::startTimer()
+{
+    if ( !timer->Start(100) )
+        wxLogError("Ajastin ei käynnistynyt.");
+}
+
+void Window::showTime(const wxString& now)
+{
+    const wxString shown = display->GetValue();
+    for ( const Segment& segment : changedSegments(shown, now) )
+        display->Replace(segment.start, segment.end,
+                         now.Mid(segment.start, segment.end - segment.start));
+}
+
+// ----------------------------------------------------------------------------
+// event handlers
+// ----------------------------------------------------------------------------
+
+void Window::onTimer(wxTimerEvent& WXUNUSED(event))
+{
+    showTime(timeText(wxDateTime::Now()));
+}
+
+void Window::onInfo(wxCommandEvent& WXUNUSED(event))
+{
+    wxMessageDialog info(this, "Noksu 1.1 by Ukko Viisari", "NoksuInfo",
+                         wxOK | wxICON_INFORMATION);
+    info.ShowModal();
+}
+
+void Window::onQuit(wxCommandEvent& WXUNUSED(event))
+{
+    Close(true);
+}
+
+void Window::onClose(wxCloseEvent& WXUNUSED(event))
+{
+    timer->Stop();
+    Destroy();
+}
