@@ -132,7 +132,7 @@ Window::~Window()
 void Window::startTimer()
 {
     if ( !timer->Start(100) )
-        wxLogError("Ajastin ei käynnistynyt.");
+        wxLogError(L"Ajastin ei käynnistynyt.");
 }
 
 void Window::showTime(const wxString& now)
