@@ -2,7 +2,9 @@
 
 #include "window.h"
 
+#include <wx/colordlg.h>
 #include <wx/datetime.h>
+#include <wx/fontdlg.h>
 #include <wx/log.h>
 #include <wx/menu.h>
 #include <wx/msgdlg.h>
@@ -30,7 +32,7 @@ const long frameStyle = wxDEFAULT_FRAME_STYLE & ~(wxRESIZE_BORDER | wxMAXIMIZE_B
 // applies the default style to the text inserted after it; there the display
 // is a view kept to one line.
 #ifdef __WXGTK__
-const long displayStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL | wxTE_DONTWRAP
+const long displayStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL
                         | wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
 #else
 const long displayStyle = wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
@@ -38,6 +40,20 @@ const long displayStyle = wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
 
 // The widest time text in most fonts.
 const char* const widestTime = "88:88:88";
+
+// The display's size for a text of the given size. The rich edit control needs
+// 6 pixels beside the text; GTK's view has a frame and margins of its own,
+// which the toolkit knows for a line of the control's font.
+wxSize displaySizeFor(const wxTextCtrl* display, const wxSize& text)
+{
+#ifdef __WXGTK__
+    const int line = display->GetCharHeight();
+    return display->GetSizeFromTextSize(text.x, line) + wxSize(0, text.y - line);
+#else
+    wxUnusedVar(display);
+    return wxSize(text.x + 6, text.y);
+#endif
+}
 
 #ifdef __WXGTK__
 // A caret blinking beside the time would be noise on a clock; the time can
@@ -79,6 +95,8 @@ std::vector<Segment> changedSegments(const wxString& shown, const wxString& now)
 
 wxBEGIN_EVENT_TABLE(Window, wxFrame)
     EVT_TIMER(ID_TIMER, Window::onTimer)
+    EVT_MENU(ID_FONT, Window::onFont)
+    EVT_MENU(ID_BGCOLOR, Window::onBGColor)
     EVT_MENU(ID_INFO, Window::onInfo)
     EVT_MENU(ID_QUIT, Window::onQuit)
     EVT_CLOSE(Window::onClose)
@@ -109,7 +127,7 @@ Window::Window(const wxString& title)
 #ifdef __WXGTK__
     hideCaret(display);
     // The view's best size is two lines tall; the clock needs exactly one.
-    display->SetMinSize(display->GetSizeFromTextSize(display->GetTextExtent(widestTime)));
+    display->SetMinSize(displaySizeFor(display, display->GetTextExtent(widestTime)));
 #endif
 
     wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
@@ -143,6 +161,39 @@ void Window::showTime(const wxString& now)
                          now.Mid(segment.start, segment.end - segment.start));
 }
 
+// The colour chosen in the colour dialog, or an invalid one when it was
+// cancelled.
+wxColour Window::chooseColour(const wxColour& initial, const wxString& title)
+{
+    wxColourData data;
+    data.SetColour(initial);
+    wxColourDialog dialog(this, &data);
+    dialog.SetTitle(title);
+    if ( dialog.ShowModal() != wxID_OK )
+        return wxColour();
+
+    return dialog.GetColourData().GetColour();
+}
+
+// Sizes the display for the widest time in the font and the window around it,
+// so that the window keeps its size while the clock runs.
+void Window::fitDisplay(const wxFont& font)
+{
+    wxSize text;
+    display->GetTextExtent(widestTime, &text.x, &text.y, nullptr, nullptr, &font);
+    display->SetMinSize(displaySizeFor(display, text));
+    GetSizer()->Fit(this);
+}
+
+// The control gives its default style only to text inserted after it was set:
+// writing the time again makes all of it take the new style.
+void Window::rewriteDisplay()
+{
+    const wxString text = display->GetValue();
+    display->Clear();
+    display->WriteText(text);
+}
+
 // ----------------------------------------------------------------------------
 // event handlers
 // ----------------------------------------------------------------------------
@@ -150,6 +201,53 @@ void Window::showTime(const wxString& now)
 void Window::onTimer(wxTimerEvent& WXUNUSED(event))
 {
     showTime(timeText(wxDateTime::Now()));
+}
+
+void Window::onFont(wxCommandEvent& WXUNUSED(event))
+{
+    wxTextAttr style = display->GetDefaultStyle();
+
+    wxFontData data;
+    data.SetInitialFont(style.GetFont());
+    data.SetColour(style.GetTextColour());
+    wxFontDialog dialog(this, data);
+    if ( dialog.ShowModal() != wxID_OK )
+        return;
+
+    const wxFont font = dialog.GetFontData().GetChosenFont();
+    style.SetFont(font);
+
+#ifdef __WXGTK__
+    // GTK's font dialog has no colour, so the text colour has a dialog of its
+    // own; cancelling that one keeps the colour as it was.
+    const wxColour colour = chooseColour(style.GetTextColour(), L"Tekstin väri");
+#else
+    const wxColour colour = dialog.GetFontData().GetColour();
+#endif
+    // An unset colour must never reach the control marked as set.
+    if ( colour.IsOk() )
+        style.SetTextColour(colour);
+
+    if ( !display->SetDefaultStyle(style) )
+        wxLogError("Noksuruutu ei ottanut uutta fonttia vastaan.");
+
+    fitDisplay(font);
+    rewriteDisplay();
+}
+
+void Window::onBGColor(wxCommandEvent& WXUNUSED(event))
+{
+    wxTextAttr style = display->GetDefaultStyle();
+
+    const wxColour colour = chooseColour(style.GetBackgroundColour(), L"Taustaväri");
+    if ( !colour.IsOk() )
+        return;
+
+    style.SetBackgroundColour(colour);
+    if ( !display->SetDefaultStyle(style) )
+        wxLogError(L"Noksuruutu ei ottanut uutta taustaväriä vastaan.");
+
+    rewriteDisplay();
 }
 
 void Window::onInfo(wxCommandEvent& WXUNUSED(event))

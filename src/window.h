@@ -9,6 +9,8 @@
 
 #include <vector>
 
+class wxColour;
+class wxFont;
 class wxTextCtrl;
 class wxTimer;
 class wxTimerEvent;
@@ -66,7 +68,13 @@ protected:
     wxTimer* timer;
 
 private:
+    wxColour chooseColour(const wxColour& initial, const wxString& title);
+    void fitDisplay(const wxFont& font);
+    void rewriteDisplay();
+
     void onTimer(wxTimerEvent& event);
+    void onFont(wxCommandEvent& event);
+    void onBGColor(wxCommandEvent& event);
     void onInfo(wxCommandEvent& event);
     void onQuit(wxCommandEvent& event);
     void onClose(wxCloseEvent& event);
