@@ -7,9 +7,17 @@
 #include "window.h"
 
 #include <wx/app.h>
+#include <wx/colour.h>
 #include <wx/log.h>
 
+#include <ostream>
 #include <vector>
+
+// Lets failures print colours by value.
+inline void PrintTo(const wxColour& colour, std::ostream* out)
+{
+    *out << (colour.IsOk() ? colour.GetAsString(wxC2S_HTML_SYNTAX) : wxString("unset"));
+}
 
 // Records every message logged while it is the active target.
 class TestLog : public wxLog
