@@ -30,7 +30,8 @@ const long frameStyle = wxDEFAULT_FRAME_STYLE & ~(wxRESIZE_BORDER | wxMAXIMIZE_B
 
 // GTK's single-line entry ignores text styles, while its multi-line view
 // applies the default style to the text inserted after it; there the display
-// is a view kept to one line.
+// is a view kept to one line. It may wrap but never scrolls sideways: sized
+// for the widest time, it never needs to, and a scrolled view hid the hours.
 #ifdef __WXGTK__
 const long displayStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL
                         | wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
