@@ -10,8 +10,7 @@
 #include <wx/evtloop.h>
 #include <wx/init.h>
 #include <wx/modalhook.h>
-#include <wx/stopwatch.h>
-#include <wx/utils.h>
+#include <wx/timer.h>
 
 namespace
 {
@@ -48,12 +47,11 @@ void destroyWindow(wxWindow* window)
 
 void runEventLoop(int milliseconds)
 {
-    wxStopWatch watch;
-    while ( watch.Time() < milliseconds )
-    {
-        wxTheApp->Yield(true);
-        wxMilliSleep(5);
-    }
+    wxGUIEventLoop loop;
+    wxTimer stop;
+    stop.Bind(wxEVT_TIMER, [&loop](wxTimerEvent&) { loop.Exit(); });
+    stop.StartOnce(milliseconds);
+    loop.Run();
 }
 
 int main(int argc, char** argv)
