@@ -58,6 +58,10 @@ int main(int argc, char** argv)
 {
     testing::InitGoogleTest(&argc, argv);
 
+    // Listing the tests needs no display.
+    if ( testing::GTEST_FLAG(list_tests) )
+        return RUN_ALL_TESTS();
+
     wxApp::SetInstance(new wxApp);
     if ( !wxEntryStart(argc, argv) )
     {
