@@ -1,8 +1,9 @@
 // Noksu's benchmark floor: what the toolkit costs before the clock does
 // anything. A frame with one read-only text field showing a fixed time, and a
 // 100 ms timer whose handler does nothing. The field is the same kind of
-// control as the clock's display (on GTK a multi-line view kept to one line),
-// so that the difference to noksu is the clock's own work and its menu bar.
+// control, with the same style, as the clock's display (on GTK a multi-line
+// view kept to one line), so that the difference to noksu is the clock's own
+// work and its menu bar.
 
 #include <wx/app.h>
 #include <wx/frame.h>
@@ -14,7 +15,7 @@ namespace
 {
 
 #ifdef __WXGTK__
-const long fieldStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL | wxTE_DONTWRAP
+const long fieldStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL
                       | wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
 #else
 const long fieldStyle = wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
