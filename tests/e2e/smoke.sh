@@ -21,8 +21,13 @@ if [[ $# -ne 1 || ! -x $1 ]]; then
     exit 2
 fi
 noksu=$1
+# GTK's dialogs are driven by their English labels and mnemonics.
+export LC_ALL=C.UTF-8
+unset LANGUAGE
 title=Noksu
 info_title=NoksuInfo
+background_title=Taustaväri
+text_colour_title='Tekstin väri'
 
 # How long the program gets to show its window: the first start on a new
 # machine also builds the font cache.
@@ -200,7 +205,7 @@ expect_exit() {
 }
 
 is_viewable() {
-    xwininfo -id "$1" | grep -q 'Map State: IsViewable'
+    xwininfo -id "$1" 2>/dev/null | grep -q 'Map State: IsViewable'
 }
 
 # On the window manager's list of the windows it manages.
@@ -260,13 +265,18 @@ choose_from_menu() {
     xdotool key Return
 }
 
-# The part of the window below the menu bar, where the time is: its lower half.
+# The part of the window below the menu bar, where the time is: its lower
+# half; with "left" or "right", only that half of it.
 display_geometry() {
     local size w h
     size=$(window_size "$1")
     w=${size%x*}
     h=${size#*x}
-    echo "${w}x$((h / 2))+0+$((h - h / 2))"
+    case ${2:-} in
+        left) echo "$((w / 2))x$((h / 2))+0+$((h - h / 2))" ;;
+        right) echo "$((w - w / 2))x$((h / 2))+$((w / 2))+$((h - h / 2))" ;;
+        *) echo "${w}x$((h / 2))+0+$((h - h / 2))" ;;
+    esac
 }
 
 menu_bar_geometry() {
@@ -313,6 +323,91 @@ display_differs_from() {
     local now
     now=$(display_hash) || return 1
     [[ $now != "$1" ]]
+}
+
+# choose_colour DIALOG #RRGGBB: types the colour into GTK's colour dialog
+# (Alt+N goes to its colour name) and presses its Select button, at the
+# lower right corner; Return in the name only takes the colour in.
+choose_colour() {
+    local dialog=$1 colour=$2 size w h
+    xsession_activate "$dialog" || return 1
+    xdotool key alt+n ctrl+a
+    xdotool type "$colour"
+    xdotool key Return
+    size=$(window_size "$dialog")
+    w=${size%x*}
+    h=${size#*x}
+    xdotool mousemove --window "$dialog" $((w - 55)) $((h - 30)) click 1
+}
+
+# colour_pixels #RRGGBB [left|right]: in the time display, or that half of it.
+colour_pixels() {
+    local shot
+    shot=$(capture) || return 1
+    xsession_colour_pixels "$shot" "$(display_geometry "$clock_wid" "${2:-}")" "$1"
+}
+
+# shows_colour #RRGGBB: the colour is all along the time, the hours as well as
+# the seconds: well over a few stray pixels in either half.
+shows_colour() {
+    local left right
+    left=$(colour_pixels "$1" left) || return 1
+    right=$(colour_pixels "$1" right) || return 1
+    ((left >= 50 && right >= 50))
+}
+
+# A dialog of the clock's own: a managed window of its process, transient for
+# the clock window. Prints its id.
+find_dialog() {
+    local id
+    for id in $(xdotool search --onlyvisible --pid "$clock_pid" 2>/dev/null); do
+        [[ $id == "$clock_wid" ]] && continue
+        xwininfo -id "$id" 2>/dev/null | grep -q 'Override Redirect State: no' || continue
+        if [[ $(xprop -id "$id" WM_TRANSIENT_FOR 2>/dev/null | grep -o '0x[0-9a-f]*') \
+              == "$(printf '0x%x' "$clock_wid")" ]]; then
+            echo "$id"
+            return 0
+        fi
+    done
+    return 1
+}
+
+wait_for_dialog() {
+    local seconds=$1 found
+    found=$(xsession_poll "$seconds" find_dialog) || return 1
+    # The poll prints nothing for its failed tries: the last line is the id.
+    tail -n 1 <<<"$found"
+}
+
+no_dialog() {
+    ! find_dialog >/dev/null
+}
+
+gone_window() {
+    ! xwininfo -id "$1" >/dev/null 2>&1 || ! is_viewable "$1"
+}
+
+# grown_from WxH: the window is now wider and taller than that.
+grown_from() {
+    local now
+    now=$(window_size "$clock_wid")
+    ((${now%x*} > ${1%x*} && ${now#*x} > ${1#*x}))
+}
+
+# choose_font DIALOG FAMILY SIZE: in GTK's font dialog, types FAMILY into its
+# search field (focused when it opens), goes down into the list to the first
+# match, over to the size field and back, and takes the font with Return.
+choose_font() {
+    local dialog=$1 family=$2 size=$3
+    xsession_activate "$dialog" || return 1
+    xdotool type "$family"
+    # The search field filters the list a moment after the last key, and
+    # shows nothing to wait for from outside.
+    sleep 0.5
+    xdotool key Down
+    xdotool key Tab Tab Tab ctrl+a
+    xdotool type "$size"
+    xdotool key shift+Tab shift+Tab shift+Tab Return
 }
 
 # ----------------------------------------------------------------------------
@@ -379,6 +474,76 @@ if start_clock main; then
     else
         fail "Toiminnot > Info opens a window titled '$info_title'"
         # Whatever did open instead is in the way of what follows.
+        xdotool key Escape
+    fi
+
+    # Toiminnot > Tausta: the colour chosen is behind the time and stays there
+    # as the time changes; a cancelled choice changes nothing.
+    blue='#0000FF'
+    if choose_from_menu 2 && dialog=$(xsession_wait_for_window "$background_title" 10); then
+        pass "Toiminnot > Tausta opens a window titled '$background_title'"
+        xsession_activate "$dialog"
+        xdotool key Escape
+        check "Escape closes the colour dialog" \
+            xsession_wait_for_no_window "$background_title" 5
+        expect_eq "a cancelled colour changes nothing" 0 "$(colour_pixels "$blue")"
+    else
+        fail "Toiminnot > Tausta opens a window titled '$background_title'"
+        xdotool key Escape
+    fi
+    if choose_from_menu 2 && dialog=$(xsession_wait_for_window "$background_title" 10); then
+        choose_colour "$dialog" "$blue"
+        check "Select closes the colour dialog" \
+            xsession_wait_for_no_window "$background_title" 5
+        check "the chosen colour shows behind the time" xsession_poll 3 shows_colour "$blue"
+        check "the time shown changes in the new colours" display_changes
+        check "the colour stays as the time changes" shows_colour "$blue"
+    else
+        fail "Toiminnot > Tausta opens its dialog a second time"
+        xdotool key Escape
+    fi
+
+    # Toiminnot > Fontti: a cancelled choice changes nothing; a bigger font
+    # in red makes the window grow to fit the time, and keep its new size.
+    red='#FF0000'
+    size_before=$(window_size "$wid")
+    if choose_from_menu 1 && dialog=$(wait_for_dialog 10); then
+        pass "Toiminnot > Fontti opens a dialog over the clock"
+        xsession_activate "$dialog"
+        xdotool key Escape
+        check "Escape closes the font dialog" xsession_poll 5 gone_window "$dialog"
+        check "a cancelled font asks for no colour" no_dialog
+        expect_eq "a cancelled font leaves the size as it was" "$size_before" "$(window_size "$wid")"
+    else
+        fail "Toiminnot > Fontti opens a dialog over the clock"
+        xdotool key Escape
+    fi
+    if choose_from_menu 1 && dialog=$(wait_for_dialog 10); then
+        choose_font "$dialog" 'DejaVu Sans Mono Bold' 24
+        if colour_dialog=$(xsession_wait_for_window "$text_colour_title" 10); then
+            pass "choosing a font asks for the text colour in '$text_colour_title'"
+            choose_colour "$colour_dialog" "$red"
+            check "Select closes the text colour dialog" \
+                xsession_wait_for_no_window "$text_colour_title" 5
+        else
+            fail "choosing a font asks for the text colour in '$text_colour_title'"
+            xdotool key Escape
+        fi
+        check "the window grows for the bigger font" \
+            xsession_poll 3 grown_from "$size_before"
+        size=$(window_size "$wid")
+        hints=$(xprop -id "$wid" WM_NORMAL_HINTS)
+        echo "# window size now $size"
+        expect_eq "the new minimum size is the window's size" "$size" \
+            "$(sed -n 's/.*minimum size: \([0-9]*\) by \([0-9]*\).*/\1x\2/p' <<<"$hints")"
+        expect_eq "the new maximum size is the window's size" "$size" \
+            "$(sed -n 's/.*maximum size: \([0-9]*\) by \([0-9]*\).*/\1x\2/p' <<<"$hints")"
+        check "the time shows in the chosen colour" xsession_poll 3 shows_colour "$red"
+        check "the background chosen before stays" shows_colour "$blue"
+        check "the time shown changes in the new font" display_changes
+        check "the text colour stays as the time changes" shows_colour "$red"
+    else
+        fail "Toiminnot > Fontti opens its dialog a second time"
         xdotool key Escape
     fi
 

@@ -267,6 +267,14 @@ xsession_colours() {
     convert "$1" -crop "$2" +repage -format '%k' info:
 }
 
+# xsession_colour_pixels IMAGE GEOMETRY COLOUR: the number of pixels there
+# within a few per cent of COLOUR (#RRGGBB).
+xsession_colour_pixels() {
+    convert "$1" -crop "$2" +repage -fuzz 8% \
+        -fill black +opaque "$3" -fill white -opaque "$3" \
+        -colorspace Gray -format '%[fx:round(w*h*mean)]' info:
+}
+
 # xsession_pixels_hash IMAGE GEOMETRY: a hash of the pixels there.
 xsession_pixels_hash() {
     convert "$1" -crop "$2" +repage -format '%#' info:
