@@ -12,8 +12,9 @@ NOKSU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
     NOKSU_BUILD_PACKAGES=(build-essential cmake pkg-config libwxgtk3.2-dev libgtk-3-dev)
     # To run it in a virtual X server and drive it from outside.
     NOKSU_X_PACKAGES=(xvfb xauth openbox xdotool x11-utils imagemagick wmctrl)
-    # For the unit tests.
-    NOKSU_TEST_PACKAGES=(libgtest-dev googletest)
+    # For the unit tests, and for the test that builds, installs and checks
+    # the Debian package.
+    NOKSU_TEST_PACKAGES=(libgtest-dev googletest dpkg-dev file desktop-file-utils appstream)
 }
 
 noksu_say() {
