@@ -56,6 +56,14 @@ wxSize displaySizeFor(const wxTextCtrl* display, const wxSize& text)
 #endif
 }
 
+// GTK's font dialog can be confirmed with no font chosen at all, e.g. with a
+// family typed but not picked: what it hands back then has no size, and is no
+// choice to apply.
+bool isChosenFont(const wxFont& font)
+{
+    return font.IsOk() && font.GetFractionalPointSize() > 0;
+}
+
 #ifdef __WXGTK__
 // A caret blinking beside the time would be noise on a clock; the time can
 // still be selected and copied.
@@ -216,6 +224,9 @@ void Window::onFont(wxCommandEvent& WXUNUSED(event))
         return;
 
     const wxFont font = dialog.GetFontData().GetChosenFont();
+    if ( !isChosenFont(font) )
+        return;
+
     style.SetFont(font);
 
 #ifdef __WXGTK__

@@ -7,6 +7,7 @@
 
 #include <wx/colordlg.h>
 #include <wx/fontdlg.h>
+#include <wx/fontutil.h>
 #include <wx/sizer.h>
 #include <wx/testing.h>
 #include <wx/textctrl.h>
@@ -285,6 +286,34 @@ TEST_F(Appearance, CancelledFontChangesNothing)
     EXPECT_EQ(display->GetMinSize(), minSize);
     EXPECT_EQ(window->GetSize(), windowSize);
     EXPECT_EQ(display->GetValue(), text);
+}
+
+TEST_F(Appearance, FontDialogConfirmedWithoutAFontChangesNothing)
+{
+    RecordingDisplay* display = recordDisplay();
+    const wxSize minSize = display->GetMinSize();
+    const wxString text = display->GetValue();
+
+    const wxFont noFonts[] = {
+        // Nothing chosen before, and nothing now.
+        wxNullFont,
+#ifdef __WXGTK__
+        // What GTK's dialog hands back when a family was typed but not picked.
+        wxFont(wxNativeFontInfo()),
+#endif
+    };
+    for ( const wxFont& noFont : noFonts )
+    {
+        const int writes = countWrites([&] {
+            wxTEST_DIALOG(sendMenuCommand(ID_FONT),
+                          ExpectFont(wxID_OK, noFont, window->timer));
+        });
+
+        EXPECT_EQ(display->calls, 0);
+        EXPECT_EQ(writes, 0);
+        EXPECT_EQ(display->GetMinSize(), minSize);
+        EXPECT_EQ(display->GetValue(), text);
+    }
 }
 
 TEST_F(Appearance, FontStartsFromAndKeepsTheStyleSetBefore)
