@@ -272,7 +272,8 @@ done
     comment <"$work/xvfb.log"
     bail_out "Xvfb did not start"
 }
-export DISPLAY=:$(tr -dc '0-9' <"$work/display")
+DISPLAY=:$(tr -dc '0-9' <"$work/display")
+export DISPLAY
 export NO_AT_BRIDGE=1
 
 xev -root -event substructure -event property >"$work/xev.log" 2>&1 9>&- &
