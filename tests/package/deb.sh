@@ -109,12 +109,12 @@ dpkg_run() {
 ((EUID == 0)) || skip "installing a package needs root"
 
 missing=()
-for tool in dpkg dpkg-deb dpkg-query dpkg-shlibdeps desktop-file-validate appstreamcli \
+for tool in dpkg dpkg-deb dpkg-query dpkg-shlibdeps file desktop-file-validate appstreamcli \
             flock Xvfb xev xprop ldd "$cpack"; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
 done
 ((${#missing[@]} == 0)) \
-    || bail_out "missing tools: ${missing[*]} (packages dpkg-dev, desktop-file-utils," \
+    || bail_out "missing tools: ${missing[*]} (packages dpkg-dev, file, desktop-file-utils," \
                 "appstream, xvfb, x11-utils; scripts/check-hardening installs them)"
 [[ -f $build/CPackConfig.cmake ]] || bail_out "no CPackConfig.cmake in $build"
 
