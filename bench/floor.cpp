@@ -15,8 +15,7 @@ namespace
 {
 
 #ifdef __WXGTK__
-const long fieldStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL
-                      | wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
+const long fieldStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL | wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
 #else
 const long fieldStyle = wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
 #endif
@@ -24,12 +23,10 @@ const long fieldStyle = wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
 class FloorFrame : public wxFrame
 {
 public:
-    FloorFrame()
-        : wxFrame(nullptr, wxID_ANY, "noksu_floor"),
-          timer(this)
+    FloorFrame() : wxFrame(nullptr, wxID_ANY, "noksu_floor"), timer(this)
     {
-        wxTextCtrl* field = new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition,
-                                           wxDefaultSize, fieldStyle);
+        wxTextCtrl* field =
+            new wxTextCtrl(this, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, fieldStyle);
         field->WriteText("00:00:00");
 
         wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);

@@ -40,7 +40,8 @@ double nowSeconds()
 
 int usage()
 {
-    std::fprintf(stderr, "usage: noksu_mapwait [--timeout SECONDS] [--stay] -- PROGRAM [ARGUMENT...]\n");
+    std::fprintf(stderr,
+                 "usage: noksu_mapwait [--timeout SECONDS] [--stay] -- PROGRAM [ARGUMENT...]\n");
     return 2;
 }
 
@@ -144,8 +145,8 @@ int main(int argc, char** argv)
         if ( errno != EINTR )
             return 1;
     }
-    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6
-                     + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    const double cpu = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec
+                     + usage.ru_stime.tv_usec / 1e6;
     std::printf("ended %d %.6f\n", status, cpu);
     return 0;
 }

@@ -10,8 +10,7 @@ wxIMPLEMENT_APP_NO_MAIN(NoksuApp);
 wxIMPLEMENT_APP(NoksuApp);
 #endif
 
-NoksuApp::NoksuApp()
-        : mainWindow(nullptr)
+NoksuApp::NoksuApp() : mainWindow(nullptr)
 {
     SetAppName("Noksu");
 }

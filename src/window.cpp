@@ -33,8 +33,8 @@ const long frameStyle = wxDEFAULT_FRAME_STYLE & ~(wxRESIZE_BORDER | wxMAXIMIZE_B
 // is a view kept to one line. It may wrap but never scrolls sideways: sized
 // for the widest time, it never needs to, and a scrolled view hid the hours.
 #ifdef __WXGTK__
-const long displayStyle = wxTE_MULTILINE | wxTE_NO_VSCROLL
-                        | wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
+const long displayStyle =
+    wxTE_MULTILINE | wxTE_NO_VSCROLL | wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
 #else
 const long displayStyle = wxTE_RICH2 | wxTE_CENTRE | wxTE_READONLY;
 #endif
@@ -116,9 +116,9 @@ wxEND_EVENT_TABLE()
 // ----------------------------------------------------------------------------
 
 Window::Window(const wxString& title)
-      : wxFrame(nullptr, wxID_ANY, title, wxDefaultPosition, wxDefaultSize, frameStyle),
-        display(nullptr),
-        timer(nullptr)
+    : wxFrame(nullptr, wxID_ANY, title, wxDefaultPosition, wxDefaultSize, frameStyle),
+      display(nullptr),
+      timer(nullptr)
 {
     wxMenu* menu = new wxMenu;
     menu->Append(ID_FONT, "Fontti");
@@ -264,8 +264,7 @@ void Window::onBGColor(wxCommandEvent& WXUNUSED(event))
 
 void Window::onInfo(wxCommandEvent& WXUNUSED(event))
 {
-    wxMessageDialog info(this, "Noksu 1.1 by Ukko Viisari", "NoksuInfo",
-                         wxOK | wxICON_INFORMATION);
+    wxMessageDialog info(this, "Noksu 1.1 by Ukko Viisari", "NoksuInfo", wxOK | wxICON_INFORMATION);
     info.ShowModal();
 }
 

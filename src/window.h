@@ -37,10 +37,7 @@ struct Segment
     long start;
     long end;
 
-    bool operator==(const Segment& other) const
-    {
-        return start == other.start && end == other.end;
-    }
+    bool operator==(const Segment& other) const { return start == other.start && end == other.end; }
 };
 
 // The time as the clock shows it, HH:MM:SS on the 24-hour clock.

@@ -34,7 +34,8 @@ class ExpectFont : public wxExpectModalBase<wxFontDialog, ExpectFont>
 public:
     ExpectFont(int result, const wxFont& chosen, const wxTimer* timer, Seen* seen = nullptr,
                const wxColour& colour = wxNullColour)
-        : m_result(result), m_chosen(chosen), m_colour(colour), m_timer(timer), m_seen(seen) {}
+        : m_result(result), m_chosen(chosen), m_colour(colour), m_timer(timer), m_seen(seen)
+    {}
 
 protected:
     int OnInvoked(wxFontDialog* dialog) const override
@@ -65,7 +66,8 @@ class ExpectColour : public wxExpectModalBase<wxColourDialog, ExpectColour>
 {
 public:
     ExpectColour(int result, const wxColour& chosen, const wxTimer* timer, Seen* seen = nullptr)
-        : m_result(result), m_chosen(chosen), m_timer(timer), m_seen(seen) {}
+        : m_result(result), m_chosen(chosen), m_timer(timer), m_seen(seen)
+    {}
 
 protected:
     int OnInvoked(wxColourDialog* dialog) const override
@@ -87,7 +89,7 @@ private:
     static void choose(wxColourDialog* dialog, const wxColour& colour)
     {
 #ifdef __WXGTK__
-        wxGCC_WARNING_SUPPRESS(deprecated-declarations)
+        wxGCC_WARNING_SUPPRESS(deprecated-declarations);
         GtkWidget* selection = gtk_color_selection_dialog_get_color_selection(
             GTK_COLOR_SELECTION_DIALOG(dialog->GetHandle()));
         gtk_color_selection_set_current_rgba(GTK_COLOR_SELECTION(selection), colour);
@@ -109,7 +111,8 @@ class RecordingDisplay : public wxTextCtrl
 public:
     RecordingDisplay(wxWindow* parent, long style, bool accepts)
         : wxTextCtrl(parent, wxID_ANY, "", wxDefaultPosition, wxDefaultSize, style),
-          m_accepts(accepts) {}
+          m_accepts(accepts)
+    {}
 
     bool SetDefaultStyle(const wxTextAttr& style) override
     {
@@ -127,10 +130,8 @@ private:
 
 bool sameFont(const wxFont& a, const wxFont& b)
 {
-    return a.IsOk() && b.IsOk()
-        && a.GetPointSize() == b.GetPointSize()
-        && a.GetWeight() == b.GetWeight()
-        && a.GetStyle() == b.GetStyle()
+    return a.IsOk() && b.IsOk() && a.GetPointSize() == b.GetPointSize()
+        && a.GetWeight() == b.GetWeight() && a.GetStyle() == b.GetStyle()
         && a.GetFaceName() == b.GetFaceName();
 }
 
@@ -160,8 +161,7 @@ protected:
     void chooseFont(const wxFont& font, const wxColour& colour, Seen* seen = nullptr)
     {
 #ifdef __WXGTK__
-        wxTEST_DIALOG(sendMenuCommand(ID_FONT),
-                      ExpectFont(wxID_OK, font, window->timer, seen),
+        wxTEST_DIALOG(sendMenuCommand(ID_FONT), ExpectFont(wxID_OK, font, window->timer, seen),
                       ExpectColour(wxID_OK, colour, window->timer));
 #else
         wxTEST_DIALOG(sendMenuCommand(ID_FONT),
@@ -277,8 +277,7 @@ TEST_F(Appearance, CancelledFontChangesNothing)
     const wxString text = display->GetValue();
 
     const int writes = countWrites([this] {
-        wxTEST_DIALOG(sendMenuCommand(ID_FONT),
-                      ExpectFont(wxID_CANCEL, smallFont, window->timer));
+        wxTEST_DIALOG(sendMenuCommand(ID_FONT), ExpectFont(wxID_CANCEL, smallFont, window->timer));
     });
 
     EXPECT_EQ(display->calls, 0);
@@ -305,8 +304,7 @@ TEST_F(Appearance, FontDialogConfirmedWithoutAFontChangesNothing)
     for ( const wxFont& noFont : noFonts )
     {
         const int writes = countWrites([&] {
-            wxTEST_DIALOG(sendMenuCommand(ID_FONT),
-                          ExpectFont(wxID_OK, noFont, window->timer));
+            wxTEST_DIALOG(sendMenuCommand(ID_FONT), ExpectFont(wxID_OK, noFont, window->timer));
         });
 
         EXPECT_EQ(display->calls, 0);
@@ -357,12 +355,10 @@ TEST_F(Appearance, UnchangedFontDialogStillSetsRefitsAndRewrites)
 
     const int writes = countWrites([this] {
 #ifdef __WXGTK__
-        wxTEST_DIALOG(sendMenuCommand(ID_FONT),
-                      ExpectFont(wxID_OK, wxNullFont, window->timer),
+        wxTEST_DIALOG(sendMenuCommand(ID_FONT), ExpectFont(wxID_OK, wxNullFont, window->timer),
                       ExpectColour(wxID_OK, wxNullColour, window->timer));
 #else
-        wxTEST_DIALOG(sendMenuCommand(ID_FONT),
-                      ExpectFont(wxID_OK, wxNullFont, window->timer));
+        wxTEST_DIALOG(sendMenuCommand(ID_FONT), ExpectFont(wxID_OK, wxNullFont, window->timer));
 #endif
     });
 
@@ -382,8 +378,7 @@ TEST_F(Appearance, TextColourHasItsOwnDialogOnGtk)
 {
     Seen seen;
     RecordingDisplay* display = recordDisplay();
-    wxTEST_DIALOG(sendMenuCommand(ID_FONT),
-                  ExpectFont(wxID_OK, bigFont, window->timer),
+    wxTEST_DIALOG(sendMenuCommand(ID_FONT), ExpectFont(wxID_OK, bigFont, window->timer),
                   ExpectColour(wxID_CANCEL, *wxRED, window->timer, &seen));
 
     EXPECT_FALSE(seen.initialColour.IsOk());
@@ -393,8 +388,7 @@ TEST_F(Appearance, TextColourHasItsOwnDialogOnGtk)
     EXPECT_FALSE(display->given.HasTextColour());
 
     chooseFont(bigFont, *wxBLUE);
-    wxTEST_DIALOG(sendMenuCommand(ID_FONT),
-                  ExpectFont(wxID_OK, smallFont, window->timer),
+    wxTEST_DIALOG(sendMenuCommand(ID_FONT), ExpectFont(wxID_OK, smallFont, window->timer),
                   ExpectColour(wxID_CANCEL, *wxRED, window->timer, &seen));
     EXPECT_EQ(seen.initialColour, *wxBLUE);
     EXPECT_EQ(display->given.GetTextColour(), *wxBLUE);
@@ -521,7 +515,8 @@ TEST_F(Appearance, RefusedBackgroundIsReportedAndTheTextStillRewritten)
 
     ASSERT_EQ(log.messages().size(), 1u);
     EXPECT_EQ(log.messages()[0].level, wxLOG_Error);
-    EXPECT_EQ(log.messages()[0].text, wxString::FromUTF8("Noksuruutu ei ottanut uutta taustaväriä vastaan."));
+    EXPECT_EQ(log.messages()[0].text,
+              wxString::FromUTF8("Noksuruutu ei ottanut uutta taustaväriä vastaan."));
     EXPECT_EQ(display->calls, 1);
     EXPECT_GT(writes, 0);
 }

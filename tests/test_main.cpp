@@ -16,8 +16,8 @@ namespace
 {
 
 // A failed wx assertion would open a dialog that nobody closes.
-void failOnAssert(const wxString& file, int line, const wxString& func,
-                  const wxString& cond, const wxString& msg)
+void failOnAssert(const wxString& file, int line, const wxString& func, const wxString& cond,
+                  const wxString& msg)
 {
     ADD_FAILURE_AT(file.utf8_str(), line)
         << "wx assertion in " << func << "(): " << cond << " " << msg;

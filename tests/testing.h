@@ -71,7 +71,10 @@ public:
 };
 
 // Whether the window was handed to the toolkit for deletion.
-inline bool isDestroyed(wxWindow* window) { return wxPendingDelete.Member(window); }
+inline bool isDestroyed(wxWindow* window)
+{
+    return wxPendingDelete.Member(window);
+}
 
 // Destroys the window the way the toolkit does and deletes it at once.
 void destroyWindow(wxWindow* window);

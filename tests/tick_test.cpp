@@ -54,7 +54,8 @@ const Transition transitions[] = {
     { "Empty", "", "12:34:56", { hours, minutes, seconds } },
 };
 
-class Tick : public testing::TestWithParam<Transition> {};
+class Tick : public testing::TestWithParam<Transition>
+{};
 
 TEST_P(Tick, ChangedSegmentsInOrder)
 {
@@ -80,19 +81,24 @@ TEST_P(Tick, ReplacesOnlyTheChangedSegments)
 }
 
 INSTANTIATE_TEST_SUITE_P(Transitions, Tick, testing::ValuesIn(transitions),
-    [](const testing::TestParamInfo<Transition>& info) { return info.param.name; });
+                         [](const testing::TestParamInfo<Transition>& info) {
+                             return info.param.name;
+                         });
 
 TEST(TimeText, IsTheLocalTimeOnThe24HourClock)
 {
+    // clang-format off
     const struct { int hour, minute, second; const char* text; } times[] = {
         { 0, 0, 0, "00:00:00" },
         { 9, 5, 7, "09:05:07" },
         { 14, 20, 5, "14:20:05" },
         { 23, 59, 59, "23:59:59" },
     };
+    // clang-format on
     for ( const auto& t : times )
     {
-        const wxDateTime local(wxDateTime::Today().SetHour(t.hour).SetMinute(t.minute).SetSecond(t.second));
+        const wxDateTime local(
+            wxDateTime::Today().SetHour(t.hour).SetMinute(t.minute).SetSecond(t.second));
         EXPECT_EQ(timeText(local), t.text);
     }
 }

@@ -82,6 +82,7 @@ TEST_F(MainWindow, IsAMovableFixedSizeFrame)
 {
     EXPECT_EQ(window->GetTitle(), "Noksu");
 
+    // clang-format off
     const struct { long flag; bool expected; } flags[] = {
         { wxCAPTION, true },
         { wxSYSTEM_MENU, true },
@@ -90,6 +91,7 @@ TEST_F(MainWindow, IsAMovableFixedSizeFrame)
         { wxRESIZE_BORDER, false },
         { wxMAXIMIZE_BOX, false },
     };
+    // clang-format on
     for ( const auto& f : flags )
         EXPECT_EQ(window->HasFlag(f.flag), f.expected) << "style flag " << f.flag;
 
@@ -104,6 +106,7 @@ TEST_F(MainWindow, HasOneMenuWithTheFourCommands)
     ASSERT_EQ(bar->GetMenuCount(), 1u);
     EXPECT_EQ(bar->GetMenuLabel(0), "Toiminnot");
 
+    // clang-format off
     const struct { int id; const char* label; } items[] = {
         { ID_FONT, "Fontti" },
         { ID_BGCOLOR, "Tausta" },
@@ -111,6 +114,7 @@ TEST_F(MainWindow, HasOneMenuWithTheFourCommands)
         { wxID_SEPARATOR, "" },
         { ID_QUIT, "Sulje" },
     };
+    // clang-format on
     const wxMenuItemList& menuItems = bar->GetMenu(0)->GetMenuItems();
     ASSERT_EQ(menuItems.size(), WXSIZEOF(items));
 
@@ -119,8 +123,9 @@ TEST_F(MainWindow, HasOneMenuWithTheFourCommands)
     {
         SCOPED_TRACE(n);
         EXPECT_EQ(item->GetId(), items[n].id);
-        EXPECT_EQ(item->GetItemLabel(), items[n].label);  // no mnemonic, no accelerator
-        EXPECT_EQ(item->GetKind(), items[n].id == wxID_SEPARATOR ? wxITEM_SEPARATOR : wxITEM_NORMAL);
+        EXPECT_EQ(item->GetItemLabel(), items[n].label); // no mnemonic, no accelerator
+        EXPECT_EQ(item->GetKind(),
+                  items[n].id == wxID_SEPARATOR ? wxITEM_SEPARATOR : wxITEM_NORMAL);
         EXPECT_EQ(item->GetSubMenu(), nullptr);
         ++n;
     }
@@ -133,7 +138,8 @@ TEST_F(MainWindow, DisplayShowsTheTimeOfConstructionCentredAndReadOnly)
     const wxString after = timeText(wxDateTime::Now());
 
     const wxString shown = fresh->display->GetValue();
-    EXPECT_TRUE(std::regex_match(shown.ToStdString(), std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]")))
+    EXPECT_TRUE(
+        std::regex_match(shown.ToStdString(), std::regex("[0-2][0-9]:[0-5][0-9]:[0-5][0-9]")))
         << shown;
     EXPECT_TRUE(shown == before || shown == after) << shown;
 
@@ -237,11 +243,8 @@ TEST_F(MainWindow, InfoShowsTheInfoBoxEachTime)
 {
     // A modal box only takes a shown window as its parent.
     window->Show();
-    wxTEST_DIALOG(
-        (sendMenuCommand(ID_INFO), sendMenuCommand(ID_INFO)),
-        ExpectInfoBox(window),
-        ExpectInfoBox(window)
-    );
+    wxTEST_DIALOG((sendMenuCommand(ID_INFO), sendMenuCommand(ID_INFO)), ExpectInfoBox(window),
+                  ExpectInfoBox(window));
 
     EXPECT_FALSE(isDestroyed(window));
     EXPECT_TRUE(window->timer->IsRunning());
