@@ -387,6 +387,35 @@ display_is_black_on_white() {
     [[ $saturation == 0 && $white == 1 ]]
 }
 
+# The time sits in the middle of the display: the margins left and right of
+# what is drawn differ by two pixels at most. Sets text_margins.
+display_text_is_centred() {
+    local shot geometry box width
+    shot=$(capture) || return 1
+    geometry=$(display_geometry "$shot") || return 1
+    width=${geometry%%x*}
+    # The bounding box of what differs from the display's corner colour.
+    box=$(convert "$shot" -crop "$geometry" +repage -format '%@' info:)
+    local box_width=${box%%x*} left
+    left=${box#*+}
+    left=${left%%+*}
+    local right=$((width - left - box_width))
+    text_margins="$left and $right pixels"
+    ((left > 0 && right > 0 && left - right <= 2 && right - left <= 2))
+}
+
+# display_text_fills PERCENT: what is drawn in the display (the time on its
+# background) is at least PERCENT of the display's width wide. Sets
+# text_width.
+display_text_fills() {
+    local shot geometry box
+    shot=$(capture) || return 1
+    geometry=$(display_geometry "$shot") || return 1
+    box=$(convert "$shot" -crop "$geometry" +repage -format '%@' info:)
+    text_width="${box%%x*} of ${geometry%%x*} pixels"
+    ((${box%%x*} * 100 >= ${geometry%%x*} * $1))
+}
+
 # press_in WID KEYS...: focuses the window, then presses the keys, one by one.
 press_in() {
     local wid=$1
@@ -423,6 +452,12 @@ if start_clock main; then
     expect_current_time "the display shows the local time of the system clock"
     check "the time shown changes" display_changes
     check "the display is black on white at first" display_is_black_on_white
+    text_margins=""
+    if display_text_is_centred; then
+        pass "the time is centred ($text_margins beside it)"
+    else
+        fail "the time is centred: $text_margins beside it"
+    fi
 
     # Toiminnot > Info: a message box of its own, closed from the keyboard.
     for key in Return Escape; do
@@ -516,6 +551,22 @@ if start_clock main; then
             fail "Fontti makes the time maroon: $(display_colour_pixels "$maroon") maroon pixels"
         fi
         check "the background stays yellow after Fontti" display_has_colour "$yellow" 1000
+        text_margins=""
+        if display_text_is_centred; then
+            pass "in the new font, the time is centred ($text_margins beside it)"
+        else
+            fail "in the new font, the time is centred: $text_margins beside it"
+        fi
+        # The display is sized for the widest time in the chosen font, and
+        # Tahoma's digits are all as wide: the time drawn in that font fills
+        # it but for the margins. Drawn in another size than the one the
+        # window was sized for, it would not.
+        text_width=""
+        if display_text_fills 90; then
+            pass "the time fills the display sized for its font ($text_width)"
+        else
+            fail "the time fills the display sized for its font: $text_width"
+        fi
         expect_current_time "in the new font, the display shows the time"
         check "in the new font, the time shown changes" display_changes
     else
