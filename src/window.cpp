@@ -227,6 +227,9 @@ void Window::onFont(wxCommandEvent& WXUNUSED(event))
     if ( !isChosenFont(font) )
         return;
 
+    // The style may carry the control's own font, sized in pixels on some
+    // ports; left set, that unit would override the chosen size in points.
+    style.SetFlags(style.GetFlags() & ~wxTEXT_ATTR_FONT);
     style.SetFont(font);
 
 #ifdef __WXGTK__
