@@ -74,6 +74,31 @@ void hideCaret(wxTextCtrl* text)
 }
 #endif
 
+// The digit for a value from 0 to 9.
+wchar_t digit(unsigned value)
+{
+    return static_cast<wchar_t>(L'0' + value);
+}
+
+// Whether the texts differ within the segment, compared where they stand
+// rather than through copies: a text that ends inside the segment differs
+// from one that goes on, and two that end at the same place are alike there.
+bool differsIn(const wxString& shown, const wxString& now, const Segment& segment)
+{
+    const wchar_t* const a = shown.wc_str();
+    const wchar_t* const b = now.wc_str();
+    const size_t lengthA = shown.length();
+    const size_t lengthB = now.length();
+    for ( size_t i = segment.start; i < size_t(segment.end); ++i )
+    {
+        if ( i >= lengthA || i >= lengthB )
+            return (i < lengthA) != (i < lengthB);
+        if ( a[i] != b[i] )
+            return true;
+    }
+    return false;
+}
+
 } // anonymous namespace
 
 // ----------------------------------------------------------------------------
@@ -82,7 +107,14 @@ void hideCaret(wxTextCtrl* text)
 
 wxString timeText(const wxDateTime& time)
 {
-    return time.Format("%H:%M:%S", wxDateTime::Local);
+    // Written out digit by digit: Format() would convert its format string
+    // and run it through wcsftime() on every tick, for a text that is always
+    // HH:MM:SS.
+    const wxDateTime::Tm tm = time.GetTm(wxDateTime::Local);
+    const wchar_t text[] = { digit(tm.hour / 10), digit(tm.hour % 10), L':',
+                             digit(tm.min / 10),  digit(tm.min % 10),  L':',
+                             digit(tm.sec / 10),  digit(tm.sec % 10) };
+    return wxString(text, WXSIZEOF(text));
 }
 
 std::vector<Segment> changedSegments(const wxString& shown, const wxString& now)
@@ -90,9 +122,7 @@ std::vector<Segment> changedSegments(const wxString& shown, const wxString& now)
     std::vector<Segment> changed;
     for ( const Segment& segment : segments )
     {
-        // Mid() stops at the end of a short text instead of reading past it.
-        const size_t length = segment.end - segment.start;
-        if ( shown.Mid(segment.start, length) != now.Mid(segment.start, length) )
+        if ( differsIn(shown, now, segment) )
             changed.push_back(segment);
     }
     return changed;
@@ -142,6 +172,12 @@ Window::Window(const wxString& title)
     wxBoxSizer* sizer = new wxBoxSizer(wxVERTICAL);
     sizer->Add(display, 1, wxEXPAND);
     SetSizer(sizer);
+
+    // The display covers all of the client area, so the frame has no
+    // background of its own to show. Left at wxBG_STYLE_ERASE, each redraw of
+    // the time would build a device context for an erase event that nothing
+    // handles, asking the theme for the frame's colours and font every time.
+    SetBackgroundStyle(wxBG_STYLE_SYSTEM);
 
     timer = new wxTimer(this, ID_TIMER);
     startTimer();
@@ -209,7 +245,9 @@ void Window::rewriteDisplay()
 
 void Window::onTimer(wxTimerEvent& WXUNUSED(event))
 {
-    showTime(timeText(wxDateTime::Now()));
+    // UNow() reads the clock as it is; Now() goes through localtime() and
+    // back through mktime() before timeText() converts it once more.
+    showTime(timeText(wxDateTime::UNow()));
 }
 
 void Window::onFont(wxCommandEvent& WXUNUSED(event))
