@@ -10,11 +10,15 @@ NOKSU_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 {
     # To build the program (wxWidgets 3.2 on GTK 3).
     NOKSU_BUILD_PACKAGES=(build-essential cmake pkg-config libwxgtk3.2-dev libgtk-3-dev)
-    # To run it in a virtual X server and drive it from outside.
-    NOKSU_X_PACKAGES=(xvfb xauth openbox xdotool x11-utils imagemagick wmctrl)
-    # For the unit tests, and for the test that builds, installs and checks
-    # the Debian package.
-    NOKSU_TEST_PACKAGES=(libgtest-dev googletest dpkg-dev file desktop-file-utils appstream)
+    # To run it in a virtual X server and drive it from outside, reading what
+    # it shows with tesseract.
+    NOKSU_X_PACKAGES=(xvfb xauth openbox xdotool x11-utils imagemagick wmctrl
+                      tesseract-ocr tesseract-ocr-eng)
+    # For the unit tests, for the test that builds, installs and checks the
+    # Debian package, and for the end-to-end tests that move the clock the
+    # program sees and watch its memory.
+    NOKSU_TEST_PACKAGES=(libgtest-dev googletest dpkg-dev file desktop-file-utils appstream
+                         faketime valgrind)
 }
 
 noksu_say() {
