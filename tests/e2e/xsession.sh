@@ -599,8 +599,8 @@ clock_open_menu_with_mouse() {
     clock_capture "$shot" || return 1
     read -r x y <<<"$(xsession_find_word "$shot" Toiminnot)"
     [[ -n $y ]] || return 1
-    # No --sync: it waits for the pointer to move, forever if it is there
-    # already. The server handles the move before the click all the same.
+    # No --sync: it can wait many seconds for a move when the pointer is
+    # there already. The server handles the move before the click anyway.
     xdotool mousemove --window "$clock_wid" "$x" "$y" click 1
     xsession_poll "$CLOCK_UI_TIMEOUT" xsession_popup_of "$clock_pid" >/dev/null || return 1
     xsession_popup_of "$clock_pid"
