@@ -162,11 +162,7 @@ fi
 # the clock moved with libfaketime
 # ----------------------------------------------------------------------------
 
-libfaketime=""
-for candidate in /usr/lib/*/faketime/libfaketime.so.1 /usr/lib/faketime/libfaketime.so.1; do
-    [[ -e $candidate ]] && libfaketime=$candidate && break
-done
-if [[ -z $libfaketime ]]; then
+if ! mapfile -t faketime < <(e2e_faketime_env) || ((${#faketime[@]} == 0)); then
     fail "libfaketime is not installed (scripts/run-tests installs it)"
     e2e_finish
     exit
@@ -196,7 +192,7 @@ set_clock() {
 start_faked() {
     set_clock "$2" "$3" || return 1
     start_clock "$1" env TZ="$2" FAKETIME_TIMESTAMP_FILE="$faked" FAKETIME_NO_CACHE=1 \
-        FAKETIME_DONT_FAKE_MONOTONIC=1 LD_PRELOAD="$libfaketime" || return 1
+        FAKETIME_DONT_FAKE_MONOTONIC=1 "${faketime[@]}" || return 1
     set_clock "$2" "$3"
     xsession_poll 2 clock_shows_the_time && return 0
     fail "$1: the clock does not show the time it was set to, $3 in $2"
