@@ -45,18 +45,6 @@ expect_menu() {
     fi
 }
 
-# expect_ticking NAME: the clock shows the time, and a second later the time
-# again, a different one.
-expect_ticking() {
-    local first second
-    expect_time "$1: the time shown is the system's" || return 1
-    first=$(clock_read_time | awk '{ print $3 }')
-    sleep 1.1
-    expect_time "$1: a second later too" || return 1
-    second=$(clock_read_time | awk '{ print $3 }')
-    check "$1: the time shown goes on" test "$first" != "$second"
-}
-
 gone_window() {
     ! xsession_is_viewable "$1"
 }

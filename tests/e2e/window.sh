@@ -95,7 +95,11 @@ resize_cases=(
     "a request to go full screen|fullscreen_by_request"
 )
 
-start_control || fail "the control window xmessage does not start"
+if ! start_control; then
+    fail "the control window xmessage does not start"
+    show_file "its stderr" "$XSESSION_DIR/control.err"
+    kill -0 "$control_pid" 2>/dev/null && echo "# it runs; windows named Control: $(xdotool search --name Control | xargs)"
+fi
 if start_clock resize; then
     size=$(xsession_window_size "$clock_wid")
     for case in "${resize_cases[@]}"; do
@@ -194,10 +198,7 @@ if start_clock minimise; then
         else
             fail "$name: the time shown is not the system's a second later: $(clock_read_time | awk '{ print $3 }')"
         fi
-        shown=$(clock_read_time | awk '{ print $3 }')
-        sleep 1.1
-        expect_time "$name: a second later, the time shown is the system's"
-        check "$name: the time shown goes on" test "$(clock_read_time | awk '{ print $3 }')" != "$shown"
+        expect_ticking "$name: then"
     done
     clock_menu_key -1
     expect_exit "closed after minimising"

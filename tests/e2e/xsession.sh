@@ -819,18 +819,32 @@ expect_exit() {
 }
 
 # expect_time NAME [#RRGGBB]: the clock shows the time within a second, read
-# from the screen.
+# from the screen; what was read is left in time_read.
+time_read=""
 expect_time() {
     local name=$1 reading before after text
+    time_read=""
     if ! reading=$(clock_read_time "${2:-}"); then
         fail "$name: no picture of the clock"
         return 1
     fi
     read -r before after text <<<"$reading"
+    time_read=$text
     if clock_time_matches "$before" "$after" "$text"; then
         pass "$name ($text)"
     else
         fail "$name: read '$text', expected $(clock_expected "$before" "$after")"
         return 1
     fi
+}
+
+# expect_ticking NAME [#RRGGBB]: the clock shows the time, and a second later
+# the time again, a different one.
+expect_ticking() {
+    local first
+    expect_time "$1: the time shown is the system's" "${2:-}" || return 1
+    first=$time_read
+    sleep 1.1
+    expect_time "$1: a second later too" "${2:-}" || return 1
+    check "$1: the time shown goes on" test "$first" != "$time_read"
 }
