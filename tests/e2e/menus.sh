@@ -167,6 +167,32 @@ if start_clock info; then
     expect_exit "closed after the info boxes"
 fi
 
+# The clock's close box clicked while the info box is open: GTK keeps the
+# clock from closing under its modal box, or the clock may end then; either
+# way cleanly, never killed or stuck.
+if start_clock close-under-info; then
+    if open_info_with_keyboard && info=$(xsession_wait_for_window NoksuInfo 10); then
+        xsession_drag_title "$info" 0 200
+        xsession_click_title_button "$clock_wid" 1
+        if xsession_wait_for_exit "$clock_pid" 2; then
+            expect_eq "closed under its info box: the clock ends with status 0" 0 \
+                "$XSESSION_EXIT_STATUS"
+            check "closed under its info box: nothing alarming on stderr" \
+                stderr_is_clean "$clock_err"
+        else
+            echo "# the close box does nothing while the info box is open"
+            dismiss_with_escape "$info"
+            check "closed under its info box: then the box is dismissed" \
+                xsession_wait_for_no_window NoksuInfo 5
+            expect_ticking "closed under its info box: then"
+            clock_menu_key -1
+            expect_exit "closed under its info box: then closed with Sulje"
+        fi
+    else
+        fail "Info from the keyboard opens a window titled NoksuInfo"
+    fi
+fi
+
 # ----------------------------------------------------------------------------
 # Tausta and Fontti with the mouse
 # ----------------------------------------------------------------------------

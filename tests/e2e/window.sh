@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 #
-# End-to-end: the clock window in the hands of the window manager (openbox):
-# every way a person tries to resize or maximise it leaves its size as it
+# End-to-end: the clock window in a person's hands. Every way the window
+# manager (openbox) offers to resize or maximise it leaves its size as it
 # is, and it minimises and comes back with the clock still going. Each way is
 # also tried on a window that can be resized (xmessage), which it must
-# resize: a way that does nothing at all would prove nothing.
+# resize: a way that does nothing at all would prove nothing. Typing into the
+# time changes nothing.
 #
 # Usage: window.sh PATH/TO/noksu
 #
@@ -202,6 +203,32 @@ if start_clock minimise; then
     done
     clock_menu_key -1
     expect_exit "closed after minimising"
+fi
+
+# ----------------------------------------------------------------------------
+# typing into the time
+# ----------------------------------------------------------------------------
+
+# The time can be selected, but not changed: whatever a person types or
+# pastes into it, it goes on showing the time.
+if start_clock typing; then
+    read -r x y <<<"$(xsession_window_position "$clock_wid")"
+    size=$(xsession_window_size "$clock_wid")
+    xsession_activate "$clock_wid"
+    # Into the time, near its bottom edge: below the menu bar whatever the
+    # font.
+    xdotool mousemove $((x + ${size%x*} / 2)) $((y + ${size#*x} - 6)) click 1
+    xdotool key ctrl+a
+    xdotool type '12:00'
+    xdotool key Delete BackSpace Return ctrl+x ctrl+v
+    # The middle button pastes what is selected: the time itself.
+    xdotool click 2
+    # A click leaves nothing selected, for the time to read as it is.
+    xdotool click 1
+    expect_ticking "typed into"
+    expect_eq "typed into: the window keeps its size" "$size" "$(xsession_window_size "$clock_wid")"
+    clock_menu_key -1
+    expect_exit "closed after typing into it"
 fi
 
 e2e_finish
