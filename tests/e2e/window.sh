@@ -84,7 +84,7 @@ start_control() {
     xsession_launch /dev/null "$XSESSION_DIR/control.err" \
         xmessage -name control -title Control "A window that can be resized"
     control_pid=$!
-    control=$(xsession_wait_for_window Control 10)
+    control=$(xsession_wait_for_window Control 30)
 }
 
 # Each case: what a person does, how.
