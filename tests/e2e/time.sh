@@ -187,17 +187,17 @@ set_clock() {
 }
 
 # start_faked NAME TZ 'YYYY-MM-DD HH:MM:SS': the clock started in the time
-# zone TZ, at that local time once its window is up: however long the start
-# takes, what comes next is there to watch.
+# zone TZ, and set to that local time once its window is up: however long the
+# start takes, what comes next is there to watch. Until the clock shows the
+# time it was set to, it may show the time it started at (on_old_clock),
+# for up to a second from set_at.
 start_faked() {
     set_clock "$2" "$3" || return 1
     start_clock "$1" env TZ="$2" FAKETIME_TIMESTAMP_FILE="$faked" FAKETIME_NO_CACHE=1 \
         FAKETIME_DONT_FAKE_MONOTONIC=1 "${faketime[@]}" || return 1
+    old_offset=$CLOCK_TIME_OFFSET
+    set_at=$(xsession_now_us)
     set_clock "$2" "$3"
-    xsession_poll 2 clock_shows_the_time && return 0
-    fail "$1: the clock does not show the time it was set to, $3 in $2"
-    xsession_stop_process "$clock_pid"
-    return 1
 }
 
 clock_shows_the_time() {
@@ -206,10 +206,13 @@ clock_shows_the_time() {
     [[ -n $before ]] && clock_time_matches "$before" "$after" "$text"
 }
 
-# Past midnight, and past the last second of a year.
-if start_faked midnight UTC '2026-12-31 23:59:58'; then
-    record 3
-    expect_readings_match "from 23:59:58 for 3 seconds the time shown is the clock's"
+# Past midnight, and past the last second of a year. The watching starts as
+# soon as the clock is set, two seconds before: on a busy machine the reading
+# of a picture can take longer than a second.
+if start_faked midnight UTC '2026-12-31 23:59:57'; then
+    record 4
+    expect_readings_match "from 23:59:57 for 4 seconds the time shown is the clock's" \
+        on_old_clock "$set_at"
     expect_shown_in_turn "the time shown goes from 23:59:59 to 00:00:00" 23:59:59 00:00:00
     clock_menu_key -1
     expect_exit "closed after midnight"
@@ -225,6 +228,9 @@ set_cases=(
 for case in "${set_cases[@]}"; do
     IFS='|' read -r name from to <<<"$case"
     start_faked "set-${name//[^a-z]/-}" UTC "$from" || continue
+    if ! xsession_poll 2 clock_shows_the_time; then
+        fail "set $name: the clock does not show the time it was set to, $from"
+    fi
     expect_time "set $name: before, the time shown is the clock's"
     old_offset=$CLOCK_TIME_OFFSET
     set_at=$(xsession_now_us)
@@ -239,9 +245,10 @@ done
 # Daylight saving time ends in Finland on the last Sunday of October at
 # 04:00 summer time, when the clocks go back to 03:00: 03:00:00 follows
 # 03:59:59.
-if start_faked fall-back Europe/Helsinki '2026-10-25 03:59:58 EEST'; then
-    record 3
-    expect_readings_match "in Helsinki from 03:59:58 summer time for 3 seconds the time shown is the clock's"
+if start_faked fall-back Europe/Helsinki '2026-10-25 03:59:57 EEST'; then
+    record 4
+    expect_readings_match "in Helsinki from 03:59:57 summer time for 4 seconds the time shown is the clock's" \
+        on_old_clock "$set_at"
     expect_shown_in_turn "when summer time ends the time shown goes from 03:59:59 back to 03:00:00" \
         03:59:59 03:00:00
     clock_menu_key -1

@@ -764,6 +764,14 @@ start_clock() {
     clock_start "$name" "$NOKSU" "$@" && return 0
     fail "$name: no visible window titled 'Noksu' within ${CLOCK_WINDOW_TIMEOUT}s"
     show_file "stderr" "$clock_err"
+    if clock_running; then
+        local id
+        echo "# it runs, $(awk '{ print $14 + $15 }' "/proc/$clock_pid/stat") ticks of CPU so far; its windows:"
+        for id in $(xdotool search --pid "$clock_pid" 2>/dev/null); do
+            echo "#   $id '$(xdotool getwindowname "$id" 2>/dev/null)'" \
+                "$(xwininfo -id "$id" 2>/dev/null | grep -o 'Map State: [A-Za-z]*')"
+        done
+    fi
     xsession_stop_process "$clock_pid"
     return 1
 }
