@@ -246,7 +246,7 @@ if start_clock styles; then
     size_before=$(xsession_window_size "$clock_wid")
     if clock_menu_click Fontti && dialog=$(clock_wait_for_dialog 10); then
         pass "Fontti chosen with the mouse opens the font dialog"
-        clock_choose_font "$dialog" 'DejaVu Serif Bold' 20
+        clock_choose_font "$dialog" 'DejaVu Sans Bold' 20
         if colour_dialog=$(xsession_wait_for_window 'Tekstin väri' 10); then
             pass "choosing a font asks for the text colour"
             clock_choose_colour "$colour_dialog" "$dark_red"
@@ -272,7 +272,7 @@ if start_clock styles; then
     # the text had.
     size_before=$(xsession_window_size "$clock_wid")
     if clock_menu_key 1 && dialog=$(clock_wait_for_dialog 10); then
-        clock_choose_font "$dialog" 'DejaVu Serif Bold' 14
+        clock_choose_font "$dialog" 'DejaVu Sans Bold' 14
         if colour_dialog=$(xsession_wait_for_window 'Tekstin väri' 10); then
             xsession_activate "$colour_dialog"
             xdotool key Escape
