@@ -55,34 +55,7 @@ dialog_timeout=20
 # How long it gets to end once told to.
 exit_timeout=15
 
-passed=0
-failed=0
-
-pass() {
-    passed=$((passed + 1))
-    echo "ok - $*"
-}
-
-fail() {
-    failed=$((failed + 1))
-    echo "not ok - $*"
-}
-
-# check NAME COMMAND...: passes if COMMAND succeeds.
-check() {
-    local name=$1
-    shift
-    if "$@"; then pass "$name"; else fail "$name"; fi
-}
-
-# expect_eq NAME EXPECTED ACTUAL
-expect_eq() {
-    if [[ $2 == "$3" ]]; then
-        pass "$1"
-    else
-        fail "$1: expected '$2', got '$3'"
-    fi
-}
+# The checks and their closing line are the end-to-end tests' own (xsession.sh).
 
 running() {
     kill -0 "$1" 2>/dev/null
@@ -594,7 +567,7 @@ fi
 
 # What the test saw, for a look afterwards: kept when a check failed, or
 # always with NOKSU_KEEP_SHOTS=1.
-if ((failed > 0)) || [[ ${NOKSU_KEEP_SHOTS:-} == 1 ]]; then
+if ((e2e_failed > 0)) || [[ ${NOKSU_KEEP_SHOTS:-} == 1 ]]; then
     shots_dir=$(dirname "$exe")/wine-test-shots
     rm -rf -- "$shots_dir"
     mkdir -p "$shots_dir"
@@ -602,5 +575,4 @@ if ((failed > 0)) || [[ ${NOKSU_KEEP_SHOTS:-} == 1 ]]; then
     echo "# screenshots, logs and the programs' stderr are in $shots_dir"
 fi
 
-echo "$passed passed, $failed failed"
-((failed == 0 && passed > 0))
+e2e_finish
